@@ -20,7 +20,8 @@ int _dowildcard = 0;
 #include <unistd.h>
 #endif
 
-namespace {
+namespace
+{
 
 // Line ends are spelt out, so the stream must pass bytes through untouched.
 const char banner[] = "\r\nKestrane 1.00";

@@ -10,7 +10,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr long proc_super_magic = 0x9fa0;
 
@@ -115,8 +116,8 @@ bool maps_hold(int maps_fd, const wanted_file &want)
     }
 }
 
-bool process_holds(int proc_fd, const char *pid, const wanted_file &want, bool is_self,
-                   int own_a, int own_b)
+bool process_holds(int proc_fd, const char *pid, const wanted_file &want, bool is_self, int own_a,
+                   int own_b)
 {
     char path[64];
     size_t len = std::strlen(pid);
@@ -175,8 +176,7 @@ bool some_process_holds(const struct stat &file, int own_fd_a, int own_fd_b)
     bool found = any_entry(list_fd, [&](const char *name) {
         if (!all_digits(name))
             return false;
-        return process_holds(proc_fd, name, want, std::strcmp(name, self) == 0, own_fd_a,
-                             own_fd_b);
+        return process_holds(proc_fd, name, want, std::strcmp(name, self) == 0, own_fd_a, own_fd_b);
     });
     close(list_fd);
     close(proc_fd);

@@ -21,9 +21,8 @@ typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 #define FILE_ATTRIBUTE_NORMAL 0x80U
 
 HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
-                   LPSECURITY_ATTRIBUTES security_attributes,
-                   DWORD creation_disposition, DWORD flags_and_attributes,
-                   HANDLE template_file);
+                   LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
+                   DWORD flags_and_attributes, HANDLE template_file);
 BOOL CloseHandle(HANDLE object);
 
 #endif
