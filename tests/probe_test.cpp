@@ -108,6 +108,10 @@ INSTANTIATE_TEST_SUITE_P(posix_holders, held_by,
                          });
 #endif
 
+#ifndef _WIN32
+// Only the Linux stand-in counts a running program as an opener of its own
+// file. On Windows the answer is the platform's, and Wine lets a reader
+// that shares nothing in.
 TEST_F(probe, running_program_is_held)
 {
     std::string copy = dir / "running.exe";
@@ -118,7 +122,6 @@ TEST_F(probe, running_program_is_held)
     EXPECT_FALSE(probe_exclusive_open(copy.c_str()));
 }
 
-#ifndef _WIN32
 TEST_F(probe, fifo_is_judged_by_its_openers_without_blocking)
 {
     std::string fifo = dir / "fifo";

@@ -22,6 +22,13 @@ struct run_result {
 run_result run_program(const std::vector<std::string> &argv, stdout_kind kind = stdout_kind::pipe,
                        int timeout_ms = 10000);
 
+#ifdef _WIN32
+// The command line handed over exactly as given, for the tests of how the
+// tool splits it.
+run_result run_command_line(const std::string &command_line, stdout_kind kind = stdout_kind::pipe,
+                            int timeout_ms = 10000);
+#endif
+
 // A process that holds a file (or just runs) until it is destroyed.
 // It reports "ready" once it holds what it was asked to.
 class holder
