@@ -2,6 +2,7 @@
 // standard output bytes and its exit code.
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "support/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +23,9 @@ const char read_mode[] = "read";
 const char exclusive_mode[] = "lease";
 #endif
 
-const std::string usage_text = "\r\nKestrane 1.00\r\nUsage: Kestrn <filename>\r\n";
-const std::string locked_text =
-    "\r\nKestrane: The file does not exist or is locked by another process\r\n";
-const std::string free_text = "\r\nKestrane: The file is not locked\r\n";
-
 class command : public ::testing::Test
 {
-  protected:
+protected:
     temp_dir dir;
 
     run_result kestrn(std::vector<std::string> args, stdout_kind kind = stdout_kind::pipe)

@@ -4,6 +4,7 @@
 // file; needs root to switch users.
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "support/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ std::vector<std::string> as_nobody(std::vector<std::string> argv)
 
 class fallback : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
         if (geteuid() != 0)
@@ -106,6 +107,50 @@ TEST_F(fallback, fifo_held_by_the_same_user_is_refused)
     holder h(as_nobody({helper, "readwrite", fifo}));
     ASSERT_TRUE(h.ready());
     EXPECT_EQ(verdict_for_nobody(fifo), 1);
+}
+
+} // namespace
+
+namespace
+{
+
+// /proc hidden under an empty tmpfs, in a mount namespace of the tool's own.
+std::vector<std::string> with_proc_hidden(const std::vector<std::string> &argv)
+{
+    std::vector<std::string> wrapped = {"/usr/bin/unshare",
+                                        "--mount",
+                                        "--propagation",
+                                        "private",
+                                        "/bin/sh",
+                                        "-c",
+                                        "mount -t tmpfs none /proc && exec \"$@\"",
+                                        "sh"};
+    wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+    return wrapped;
+}
+
+using hidden_proc = fallback;
+
+TEST_F(hidden_proc, root_still_answers_by_lease)
+{
+    std::string held = dir.write("held.txt");
+    holder h({helper, "read", held});
+    ASSERT_TRUE(h.ready());
+    run_result r = run_program(with_proc_hidden({tool, file}));
+    EXPECT_EQ(r.out, free_text);
+    r = run_program(with_proc_hidden({tool, held}));
+    EXPECT_EQ(r.out, locked_text);
+}
+
+TEST_F(hidden_proc, another_user_is_never_told_free)
+{
+    holder h(as_nobody({helper, "read", file}));
+    ASSERT_TRUE(h.ready());
+    run_result r = run_program(with_proc_hidden(as_nobody({tool, file})));
+    EXPECT_EQ(r.out, locked_text) << "held by nobody's own process";
+    h.release();
+    r = run_program(with_proc_hidden(as_nobody({tool, file})));
+    EXPECT_EQ(r.out, locked_text) << "nobody holds it, but nothing could be checked";
 }
 
 } // namespace

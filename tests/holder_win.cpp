@@ -3,6 +3,8 @@
 //   kestrn_holder ACCESS:SHARE FILE
 // ACCESS: r, w or rw. SHARE: what it lets others do: none, r, rw or rwd.
 //   kestrn_holder idle FILE: holds nothing but its own running image.
+//   kestrn_holder churn FILE: opens (sharing read and write) and closes the
+//   file in a loop until told to stop, then reports what it saw.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,11 +17,40 @@ static int fail(const char *what)
     return 2;
 }
 
+static bool told_to_stop()
+{
+    DWORD available = 0;
+    return !PeekNamedPipe(GetStdHandle(STD_INPUT_HANDLE), nullptr, 0, nullptr, &available,
+                          nullptr) ||
+           available > 0;
+}
+
+static int churn(const char *file)
+{
+    long opens = 0, busy = 0;
+    std::puts("ready");
+    std::fflush(stdout);
+    while (!told_to_stop()) {
+        HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            ++busy; // the probe held it, sharing nothing
+        } else {
+            ++opens;
+            CloseHandle(h);
+        }
+    }
+    std::printf("opens=%ld busy=%ld failures=0\n", opens, busy);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 3)
         return fail("usage: kestrn_holder ACCESS:SHARE FILE");
     const char *mode = argv[1];
+    if (std::strcmp(mode, "churn") == 0)
+        return churn(argv[2]);
     if (std::strcmp(mode, "idle") != 0) {
         const char *colon = std::strchr(mode, ':');
         if (colon == nullptr)

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 class probe : public ::testing::Test
 {
-  protected:
+protected:
     temp_dir dir;
 };
 

@@ -2,20 +2,16 @@
 // with the exact command lines that cmd.exe or a script would hand over.
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "support/texts.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
 
-const std::string usage_text = "\r\nKestrane 1.00\r\nUsage: Kestrn <filename>\r\n";
-const std::string locked_text =
-    "\r\nKestrane: The file does not exist or is locked by another process\r\n";
-const std::string free_text = "\r\nKestrane: The file is not locked\r\n";
-
 class windows_command : public ::testing::Test
 {
-  protected:
+protected:
     temp_dir dir;
     std::string tool = "\"" + tool_program() + "\"";
 };

@@ -33,18 +33,20 @@ run_result run_command_line(const std::string &command_line, stdout_kind kind = 
 // It reports "ready" once it holds what it was asked to.
 class holder
 {
-  public:
+public:
     explicit holder(const std::vector<std::string> &argv);
     ~holder();
     holder(const holder &) = delete;
     holder &operator=(const holder &) = delete;
     bool ready() const { return ready_; }
-    void release(); // ends the holder and waits for it
+    // Ends the holder, waits for it, and returns what it wrote after "ready".
+    std::string release();
 
-  private:
+private:
     bool ready_ = false;
     long long pid_ = -1; // a process id or a Windows process handle
     long long stdin_ = -1;
+    long long stdout_ = -1;
 };
 
 // The program that the holders run (see holder_*.cpp).

@@ -108,23 +108,31 @@ holder::holder(const std::vector<std::string> &argv)
     close(out[1]);
     pid_ = pid;
     stdin_ = in[1];
+    stdout_ = out[0];
     std::string line;
     char c;
     struct pollfd p = {out[0], POLLIN, 0};
     while (line.size() < 64 && poll(&p, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
         line += c;
-    close(out[0]);
     ready_ = line == "ready";
 }
 
-void holder::release()
+std::string holder::release()
 {
     if (pid_ < 0)
-        return;
+        return "";
     close(static_cast<int>(stdin_));
+    std::string rest;
+    char buf[256];
+    struct pollfd p = {static_cast<int>(stdout_), POLLIN, 0};
+    ssize_t n;
+    while (poll(&p, 1, 10000) > 0 && (n = read(static_cast<int>(stdout_), buf, sizeof buf)) > 0)
+        rest.append(buf, static_cast<size_t>(n));
+    close(static_cast<int>(stdout_));
     bool timed_out = false;
     wait_exit(static_cast<pid_t>(pid_), clock_type::now() + std::chrono::seconds(10), &timed_out);
     pid_ = -1;
+    return rest;
 }
 
 holder::~holder()

@@ -140,26 +140,33 @@ holder::holder(const std::vector<std::string> &argv)
     }
     pid_ = static_cast<long long>(reinterpret_cast<intptr_t>(process));
     stdin_ = static_cast<long long>(reinterpret_cast<intptr_t>(in_write));
+    stdout_ = static_cast<long long>(reinterpret_cast<intptr_t>(out_read));
     std::string line;
     char c;
     DWORD got;
     while (line.size() < 64 && ReadFile(out_read, &c, 1, &got, nullptr) && got == 1 && c != '\n')
         if (c != '\r') // the holder writes in text mode
             line += c;
-    CloseHandle(out_read);
     ready_ = line == "ready";
 }
 
-void holder::release()
+std::string holder::release()
 {
     if (pid_ < 0)
-        return;
+        return "";
     CloseHandle(to_handle(stdin_));
+    std::string rest;
+    char buf[256];
+    DWORD got;
+    while (ReadFile(to_handle(stdout_), buf, sizeof buf, &got, nullptr) && got > 0)
+        rest.append(buf, got);
+    CloseHandle(to_handle(stdout_));
     HANDLE process = to_handle(pid_);
     if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
         TerminateProcess(process, 255);
     CloseHandle(process);
     pid_ = -1;
+    return rest;
 }
 
 holder::~holder()

@@ -9,7 +9,7 @@
 // A fresh directory per test, removed with everything in it afterwards.
 class temp_dir
 {
-  public:
+public:
     temp_dir()
     {
         std::random_device seed;
@@ -38,7 +38,7 @@ class temp_dir
         return file;
     }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
