@@ -8,13 +8,25 @@ export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends \
-    cmake g++ make googletest util-linux \
+    cmake g++ make googletest util-linux clang-format clang-tidy cppcheck \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
 
 echo "== Linux"
 cmake --preset native
 cmake --build --preset native
 ctest --preset native
+
+echo "== Static checks"
+sources=$(find src tests bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
+clang-format --dry-run -Werror $sources
+clang-tidy -p build/native --quiet src/*.cpp src/posix/*.cpp
+cppcheck --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
+    --std=c++17 -I src --suppressions-list=.cppcheck-suppressions --quiet src/
+
+echo "== Linux, with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset sanitize
+cmake --build --preset sanitize
+ctest --preset sanitize
 
 echo "== Windows, 64-bit build of the same sources, under Wine"
 cmake --preset windows-x64

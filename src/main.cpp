@@ -39,7 +39,7 @@ void prepare_stdout()
     _setmode(_fileno(stdout), _O_BINARY);
 #else
     // A reader that went away must not decide the exit status.
-    std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGPIPE, SIG_IGN);
     // With descriptor 1 closed, the probe's own open may land on it: never
     // write through a descriptor that we did not inherit as standard output.
     stdout_open = fcntl(STDOUT_FILENO, F_GETFD) != -1;
@@ -51,8 +51,8 @@ void say(const char *text)
 {
     if (!stdout_open)
         return;
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    (void)std::fputs(text, stdout);
+    (void)std::fflush(stdout);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -82,7 +83,9 @@ bool maps_hold(int maps_fd, const wanted_file &want)
     alignas(8) char buf[65536];
     int field = 0;
     bool in_minor = false;
-    unsigned long long major = 0, minor = 0, ino = 0;
+    unsigned long long major = 0;
+    unsigned long long minor = 0;
+    unsigned long long ino = 0;
     for (;;) {
         ssize_t n = read(maps_fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -120,13 +123,8 @@ bool process_holds(int proc_fd, const char *pid, const wanted_file &want, bool i
                    int own_b)
 {
     char path[64];
-    size_t len = std::strlen(pid);
-    if (len > sizeof path - 8)
-        return false;
-    std::memcpy(path, pid, len);
-
     // Another user's process: EACCES here, and its maps are closed to us too.
-    std::memcpy(path + len, "/fd", 4);
+    (void)std::snprintf(path, sizeof path, "%s/fd", pid);
     int fd_dir = openat(proc_fd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_dir < 0)
         return false;
@@ -137,7 +135,7 @@ bool process_holds(int proc_fd, const char *pid, const wanted_file &want, bool i
 
     // A mapping outlives the descriptor it was made from, and a running
     // program's image is mapped without any descriptor at all.
-    std::memcpy(path + len, "/maps", 6);
+    (void)std::snprintf(path, sizeof path, "%s/maps", pid);
     int maps_fd = openat(proc_fd, path, O_RDONLY | O_CLOEXEC);
     if (maps_fd < 0)
         return false;

@@ -33,7 +33,7 @@ int reopen_for_reading(int path_fd, const char *name, const struct stat &looked_
 {
     const int flags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
     char self_link[40];
-    std::snprintf(self_link, sizeof self_link, "/proc/self/fd/%d", path_fd);
+    (void)std::snprintf(self_link, sizeof self_link, "/proc/self/fd/%d", path_fd);
     int fd = open(self_link, flags);
     if (fd < 0 && errno == ENOENT)
         fd = open(name, flags); // no /proc: the identity check below still holds

@@ -12,7 +12,8 @@ typedef void *HANDLE;
 typedef std::uint32_t DWORD;
 typedef int BOOL;
 typedef const char *LPCSTR;
-typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+// Never looked into: the probe passes none.
+typedef struct security_attributes *LPSECURITY_ATTRIBUTES;
 
 // A handle is a file descriptor in disguise, so -1 maps onto the failure value.
 #define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
