@@ -1,6 +1,7 @@
 #include "proc_scan.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -122,7 +123,7 @@ bool maps_hold(int maps_fd, const wanted_file &want)
 bool process_holds(int proc_fd, const char *pid, const wanted_file &want, bool is_self, int own_a,
                    int own_b)
 {
-    char path[64];
+    char path[NAME_MAX + sizeof "/maps"];
     // Another user's process: EACCES here, and its maps are closed to us too.
     (void)std::snprintf(path, sizeof path, "%s/fd", pid);
     int fd_dir = openat(proc_fd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
