@@ -35,6 +35,9 @@ bool stdout_open = true;
 
 void prepare_stdout()
 {
+    // Every message is flushed at once anyway: without a buffer the stream
+    // needs no allocation and no probing of the descriptor at first use.
+    (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #else
