@@ -9,6 +9,7 @@ dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends \
     cmake g++ make googletest util-linux clang-format clang-tidy cppcheck \
+    mandoc man-db dpkg-dev \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
 
 echo "== Linux"
