@@ -18,7 +18,7 @@ cmake --build --preset native
 ctest --preset native
 
 echo "== Static checks"
-sources=$(find src tests bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
+sources=$(find src tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c')
 clang-format --dry-run -Werror $sources
 clang-tidy -p build/native --quiet src/*.cpp src/posix/*.cpp
 cppcheck --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
