@@ -224,7 +224,7 @@ bool some_process_holds(const struct stat &file, int own_fd_a, int own_fd_b)
     pthread_attr_t attr;
     bool helped = false;
     if (sysconf(_SC_NPROCESSORS_ONLN) > 1 && pthread_attr_init(&attr) == 0) {
-        helped = pthread_attr_setstacksize(&attr, 256 * 1024) == 0 &&
+        helped = pthread_attr_setstacksize(&attr, std::size_t{256} * 1024) == 0 &&
                  pthread_create(&helper, &attr, scan_thread, &scan) == 0;
         pthread_attr_destroy(&attr);
     }
