@@ -9,8 +9,9 @@ dpkg --add-architecture i386
 apt-get update -q
 apt-get install -y -q --no-install-recommends \
     cmake g++ make googletest util-linux clang-format clang-tidy cppcheck \
-    mandoc man-db dpkg-dev \
-    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
+    mandoc man-db dpkg-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
+# Wine as Debian means it, recommended packages included.
+apt-get install -y -q wine wine64 wine32:i386
 
 echo "== Linux"
 cmake --preset native
