@@ -76,6 +76,15 @@ TEST_F(command, verdicts)
     EXPECT_FALSE(std::filesystem::exists(dir / "missing.txt"));
 }
 
+// The same bytes, whatever standard output is.
+TEST_F(command, output_to_a_file)
+{
+    std::string free_file = dir.write("free.txt");
+    EXPECT_EQ(kestrn({free_file}, stdout_kind::file).out, free_text);
+    EXPECT_EQ(kestrn({dir / "missing"}, stdout_kind::file).out, locked_text);
+    EXPECT_EQ(kestrn({}, stdout_kind::file).out, usage_text);
+}
+
 TEST_F(command, free_when_the_verdict_arrives)
 {
     std::string file = dir.write("free.txt");
@@ -99,6 +108,10 @@ TEST_F(command, unwritable_stdout_leaves_the_exit_code_and_the_file_alone)
         r = kestrn({}, kind);
         EXPECT_EQ(r.exit_code, 1);
     }
+#ifndef _WIN32
+    EXPECT_EQ(kestrn({free_file}, stdout_kind::full_device).exit_code, 0);
+    EXPECT_EQ(kestrn({held_file}, stdout_kind::full_device).exit_code, 1);
+#endif
     EXPECT_EQ(read_file(free_file), "free content\n");
     EXPECT_EQ(read_file(held_file), "held content\n");
 }

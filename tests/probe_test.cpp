@@ -9,6 +9,8 @@
 #include <filesystem>
 
 #ifndef _WIN32
+#include "posix/win32_file.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -52,6 +54,40 @@ TEST_F(probe, read_only_file_nobody_holds_is_free)
 }
 
 #ifndef _WIN32
+// The stand-in does the one open the probe makes, and nothing else.
+TEST_F(probe, stand_in_refuses_any_other_open)
+{
+    std::string file = dir.write("free.txt");
+    const char *name = file.c_str();
+    int dummy = 0;
+    auto *attributes = reinterpret_cast<LPSECURITY_ATTRIBUTES>(&dummy);
+    const struct {
+        DWORD access, share;
+        LPSECURITY_ATTRIBUTES attributes;
+        DWORD disposition, flags;
+        HANDLE template_file;
+    } others[] = {
+        {GENERIC_READ | 0x40000000U, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr},
+        {GENERIC_READ, 1, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr},
+        {GENERIC_READ, 0, attributes, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr},
+        {GENERIC_READ, 0, nullptr, 4, FILE_ATTRIBUTE_NORMAL, nullptr},
+        {GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0x80 | 0x02000000U, nullptr},
+        {GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, &dummy},
+    };
+    for (const auto &o : others)
+        EXPECT_EQ(CreateFileA(name, o.access, o.share, o.attributes, o.disposition, o.flags,
+                              o.template_file),
+                  INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    HANDLE h =
+        CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+}
+
 TEST_F(probe, leaves_content_and_timestamps_alone)
 {
     std::string file = dir.write("kept.txt", "exactly this\n");

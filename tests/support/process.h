@@ -11,6 +11,10 @@ enum class stdout_kind {
     pipe,        // captured
     closed,      // the child starts with no standard output at all
     broken_pipe, // a pipe whose reading end is already gone
+    file,        // a fresh file, read back into run_result::out afterwards
+#ifndef _WIN32
+    full_device, // /dev/full: every write fails with ENOSPC
+#endif
 };
 
 struct run_result {

@@ -1,8 +1,11 @@
 #include "process.h"
+#include "temp_dir.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
@@ -55,15 +58,26 @@ run_result run_program(const std::vector<std::string> &argv, stdout_kind kind, i
         close(out[0]);
         out[0] = -1;
     }
+    char out_file[] = "/tmp/kestrn-stdout-XXXXXX";
+    int file_fd = -1;
+    if (kind == stdout_kind::file) {
+        file_fd = mkstemp(out_file);
+        if (file_fd < 0)
+            return result;
+    } else if (kind == stdout_kind::full_device) {
+        file_fd = open("/dev/full", O_WRONLY);
+    }
     pid_t pid = fork();
     if (pid == 0) {
         if (kind == stdout_kind::closed)
             close(STDOUT_FILENO);
         else
-            dup2(out[1], STDOUT_FILENO);
+            dup2(file_fd >= 0 ? file_fd : out[1], STDOUT_FILENO);
         exec_child(argv);
     }
     close(out[1]);
+    if (file_fd >= 0)
+        close(file_fd);
     auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
     if (out[0] >= 0) {
         char buf[4096];
@@ -88,6 +102,10 @@ run_result run_program(const std::vector<std::string> &argv, stdout_kind kind, i
     result.exit_code = wait_exit(pid, deadline, &result.timed_out);
     if (result.timed_out)
         result.exit_code = -1;
+    if (kind == stdout_kind::file) {
+        result.out = read_file(out_file);
+        unlink(out_file);
+    }
     return result;
 }
 

@@ -1,4 +1,5 @@
 #include "process.h"
+#include "temp_dir.h"
 
 #include <windows.h>
 
@@ -71,8 +72,19 @@ run_result run_command_line(const std::string &command_line, stdout_kind kind, i
 {
     run_result result;
     HANDLE read_end = nullptr, write_end = nullptr;
-    if (kind != stdout_kind::closed && !make_pipe(&read_end, &write_end, false))
+    char out_file[MAX_PATH] = "";
+    if (kind == stdout_kind::file) {
+        char dir[MAX_PATH];
+        SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+        if (!GetTempPathA(sizeof dir, dir) || !GetTempFileNameA(dir, "kst", 0, out_file))
+            return result;
+        write_end = CreateFileA(out_file, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (write_end == INVALID_HANDLE_VALUE)
+            return result;
+    } else if (kind != stdout_kind::closed && !make_pipe(&read_end, &write_end, false)) {
         return result;
+    }
     if (kind == stdout_kind::broken_pipe) {
         CloseHandle(read_end);
         read_end = nullptr;
@@ -112,6 +124,10 @@ run_result run_command_line(const std::string &command_line, stdout_kind kind, i
     CloseHandle(process);
     if (read_end != nullptr)
         CloseHandle(read_end);
+    if (kind == stdout_kind::file) {
+        result.out = read_file(out_file);
+        DeleteFileA(out_file);
+    }
     return result;
 }
 
