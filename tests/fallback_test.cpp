@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +97,18 @@ TEST_F(fallback, advisory_locks_of_any_user_are_seen)
         EXPECT_EQ(verdict_for_nobody(file), 1) << mode;
     }
     EXPECT_EQ(verdict_for_nobody(file), 0);
+}
+
+// The owner takes a lease, and a lease sees every open, whoever made it.
+TEST_F(fallback, owner_sees_opens_by_other_users)
+{
+    const struct passwd *nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    ASSERT_EQ(chown(file.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    EXPECT_EQ(verdict_for_nobody(file), 0);
+    holder h({helper, "read", file});
+    ASSERT_TRUE(h.ready());
+    EXPECT_EQ(verdict_for_nobody(file), 1) << "held by a process of root";
 }
 
 TEST_F(fallback, fifo_held_by_the_same_user_is_refused)

@@ -145,7 +145,8 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
         return is_free ? to_handle(fd) : INVALID_HANDLE_VALUE;
     }
     // Windows refuses this open of a directory. FIFOs, devices and sockets
-    // are never opened; only the readers' view of them can be checked.
+    // are never opened: they are free when this user may read them and no
+    // process is seen holding them.
     if (S_ISDIR(st.st_mode) || faccessat(AT_FDCWD, file_name, R_OK, AT_EACCESS) != 0 ||
         some_process_holds(st, path_fd, -1)) {
         close(path_fd);
