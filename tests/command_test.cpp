@@ -117,6 +117,17 @@ TEST_F(command, unwritable_stdout_leaves_the_exit_code_and_the_file_alone)
 }
 
 #ifndef _WIN32
+// The tool's own inherited descriptors are opens like any other: a file
+// handed to it as standard input is held, as cmd.exe's redirection holds it.
+TEST_F(command, file_on_its_own_stdin_is_held)
+{
+    std::string file = dir.write("input.txt");
+    run_result r =
+        run_program({"/bin/sh", "-c", "exec \"$0\" \"$1\" < \"$1\"", tool_program(), file});
+    EXPECT_EQ(r.out, locked_text);
+    EXPECT_EQ(r.exit_code, 1);
+}
+
 TEST_F(command, fifo_answers_at_once)
 {
     std::string fifo = dir / "fifo";

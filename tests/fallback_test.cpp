@@ -88,6 +88,13 @@ TEST_F(fallback, holders_of_the_same_user_are_seen)
     EXPECT_EQ(verdict_for_nobody(helper), 1) << "a program that nobody is running";
 }
 
+TEST_F(fallback, file_on_its_own_stdin_is_held)
+{
+    run_result r =
+        run_program(as_nobody({"/bin/sh", "-c", "exec \"$0\" \"$1\" < \"$1\"", tool, file}));
+    EXPECT_EQ(r.exit_code, 1);
+}
+
 // Locks reveal holders that the scan cannot see: root's processes.
 TEST_F(fallback, advisory_locks_of_any_user_are_seen)
 {
