@@ -109,7 +109,7 @@ def measure(timer, cmds, rounds, quick_repeats):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True)
-    parser.add_argument("--timer", required=True, help="the built bench/timer.c")
+    parser.add_argument("--timer", required=True, help="the built bench/timer.cpp")
     parser.add_argument("--out", default=os.path.dirname(os.path.abspath(__file__)))
     parser.add_argument("--rounds", type=int, default=21)
     parser.add_argument("--counts", default=",".join(map(str, COUNTS)))
