@@ -42,9 +42,9 @@ int to_fd_number(const char *s)
 
 // Calls visit(name) for every entry of an open /proc directory until it
 // returns true. Reads with getdents64 into a stack buffer: no allocation.
-template <typename Visit> bool any_entry(int dir_fd, Visit visit)
+template <std::size_t buffer_size = 16384, typename Visit> bool any_entry(int dir_fd, Visit visit)
 {
-    alignas(8) char buf[16384];
+    alignas(8) char buf[buffer_size];
     for (;;) {
         ssize_t n = getdents64(dir_fd, buf, sizeof buf);
         if (n <= 0)
@@ -166,25 +166,16 @@ struct shared_scan {
 void scan_share(shared_scan &scan)
 {
     // Small batches keep the threads evenly loaded.
-    alignas(8) char buf[2048];
-    for (;;) {
-        ssize_t n = getdents64(scan.proc_fd, buf, sizeof buf);
-        if (n <= 0)
-            return;
-        for (ssize_t at = 0; at < n;) {
-            const auto *entry = reinterpret_cast<const struct dirent64 *>(buf + at);
-            at += entry->d_reclen;
-            if (scan.found.load(std::memory_order_relaxed))
-                return; // another thread found a holder
-            if (!all_digits(entry->d_name))
-                continue;
-            if (process_holds(scan.proc_fd, entry->d_name, scan.want,
-                              std::strcmp(entry->d_name, scan.self) == 0, scan.own_a, scan.own_b)) {
-                scan.found.store(true, std::memory_order_relaxed);
-                return;
-            }
-        }
-    }
+    any_entry<2048>(scan.proc_fd, [&](const char *name) {
+        if (scan.found.load(std::memory_order_relaxed))
+            return true; // another thread found a holder
+        if (!all_digits(name) ||
+            !process_holds(scan.proc_fd, name, scan.want, std::strcmp(name, scan.self) == 0,
+                           scan.own_a, scan.own_b))
+            return false;
+        scan.found.store(true, std::memory_order_relaxed);
+        return true;
+    });
 }
 
 void *scan_thread(void *scan)
